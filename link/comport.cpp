@@ -234,6 +234,12 @@ bool ComPort::Receiving() const {
   return !line_->waiterEnded && !line_->receptionStopped;
 }
 
+bool ComPort::HandOverQueued() const {
+  if (!line_) return false;
+  std::lock_guard lock(line_->mutex);
+  return line_->handOverQueued;
+}
+
 void ComPort::Notify(const NotifyEvent& event) {
   if (event) event(this);
 }
@@ -268,9 +274,10 @@ void ComPort::Open() {
 void ComPort::Close() {
   if (!connected_) return;
   Notify(OnBeforeClose);
-  // Abort what is in flight. A device that has gone cannot be purged, and refusing to
-  // close for that would leave the port held for good after an unplug.
-  if (tcflush(line_->fd, TCIOFLUSH) != 0 && !DeviceGone(errno))
+  // Abort what is still on its way out. Received bytes stay: a hand-over queued before
+  // the stop still delivers them. A device that has gone cannot be purged, and refusing
+  // to close for that would leave the port held for good after an unplug.
+  if (tcflush(line_->fd, TCOFLUSH) != 0 && !DeviceGone(errno))
     RaiseComError(CE_PurgeFailed, errno);
   line_->Stop();
   Release();

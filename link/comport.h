@@ -74,6 +74,11 @@ class ComPort : public QObject {
   NotifyEvent OnBeforeClose;
   NotifyEvent OnAfterClose;
 
+ protected:
+  // True while the waiting thread has handed events over that the owner has not dealt
+  // with yet.
+  bool HandOverQueued() const;
+
  private:
   struct Line;
 

@@ -80,3 +80,18 @@ termios PtyPair::SlaveSettings() const {
   tcgetattr(slave_, &tio);
   return tio;
 }
+
+void PtyPair::FillTowardDevice() {
+  const int flags = fcntl(slave_, F_GETFL);
+  fcntl(slave_, F_SETFL, flags | O_NONBLOCK);
+  // The pty moves data on to the master's side in the background, so the queue is full
+  // only once it has stayed unwritable for a while.
+  const std::string block(4096, 'f');
+  for (;;) {
+    while (::write(slave_, block.data(), block.size()) > 0) {
+    }
+    pollfd out{slave_, POLLOUT, 0};
+    if (::poll(&out, 1, 300) == 0) break;
+  }
+  fcntl(slave_, F_SETFL, flags);
+}

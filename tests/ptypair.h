@@ -29,6 +29,9 @@ class PtyPair {
 
   // The line settings as the tool left them on the slave.
   termios SlaveSettings() const;
+  // Plays a device that never reads: fills the queue from the tool toward the device
+  // until the kernel takes no more.
+  void FillTowardDevice();
   // The device end vanishes: the master and the pair's own slave descriptor close.
   void Vanish();
 
