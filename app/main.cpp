@@ -1,8 +1,11 @@
 // vortalin: sets and reads the station address of a field device over a serial line.
+#include "catalogtranslator.h"
 #include "errordisplay.h"
 #include "mainwindow.h"
+#include "translation.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 
@@ -27,6 +30,10 @@ void ShowApplicationError(const char* kind, const QString& message) {
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  // The language and its catalogues are chosen once, before anything can raise a serial
+  // error or show a toolkit text.
+  const Translations translations(
+      Translator::ForStartUp(QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString()));
   ErrorDisplay::SetApplicationTitle(
       ErrorDisplay::ApplicationTitleFromPath(QCoreApplication::applicationFilePath()));
   std::unique_ptr<TForm1> Form1;

@@ -25,10 +25,9 @@ std::string LocaleCode(std::string_view localeName) {
 // msgfmt copies the catalogue's bytes as the translator wrote them; the rest of the
 // program reads UTF-8, so any other declared character set is converted here.
 std::string ToUtf8(std::string_view text, const std::string& charset) {
-  if (charset.empty()) return std::string(text);
-  QStringDecoder decoder(charset.c_str());
-  if (!decoder.isValid() || decoder.encoding() == QStringConverter::Utf8)
-    return std::string(text);
+  const auto encoding = QStringConverter::encodingForName(charset.c_str());
+  if (!encoding || *encoding == QStringConverter::Utf8) return std::string(text);
+  QStringDecoder decoder(*encoding);
   const QString decoded = decoder(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
   return decoded.toUtf8().toStdString();
 }
