@@ -15,15 +15,16 @@ namespace {
 // Holds typing and pasting to the field's maximum length: an edit that would leave the
 // text longer than the limit and no shorter than before is refused, so deleting from a
 // longer text that the field set itself still works. Text set by the program is not
-// validated by QLineEdit, which is what lets arrows write "126" into a one-character
+// checked here (SetText), which is what lets arrows write "126" into a one-character
 // field.
 class LengthLimit : public QValidator {
  public:
   LengthLimit(const SpinEdit* field, QObject* parent) : QValidator(parent), field_(field) {}
 
   State validate(QString& input, int&) const override {
+    if (field_->SettingText()) return Acceptable;
     const int limit = field_->MaxLength();
-    const QString before = field_->Text();
+    const QString& before = field_->ShownText();
     if (limit > 0 && input.size() > limit && input.size() >= before.size() && input != before)
       return Invalid;
     return Acceptable;
@@ -53,6 +54,7 @@ SpinEdit::SpinEdit(QWidget* parent)
   editor_->setValidator(new LengthLimit(this, editor_));
   editor_->installEventFilter(this);
   editor_->setAcceptDrops(false);
+  connect(editor_, &QLineEdit::textChanged, this, [this](const QString& text) { shownText_ = text; });
   setFocusProxy(editor_);
   setFocusPolicy(Qt::StrongFocus);
   connect(up_, &QToolButton::clicked, this, [this] { StepBy(1); });
@@ -66,7 +68,14 @@ void SpinEdit::SetRange(int minValue, int maxValue) {
 
 QString SpinEdit::Text() const { return editor_->text(); }
 
-void SpinEdit::SetText(const QString& text) { editor_->setText(text); }
+// QLineEdit validates text set by the program too; the field's own values may be longer
+// than the typing limit, and a refusal here would also stop QLineEdit from undoing the
+// next over-long keystroke.
+void SpinEdit::SetText(const QString& text) {
+  settingText_ = true;
+  editor_->setText(text);
+  settingText_ = false;
+}
 
 int SpinEdit::Value() const {
   const QByteArray text = editor_->text().toLatin1();
@@ -84,7 +93,7 @@ int SpinEdit::Clamp(int value) const {
   return std::clamp(value, minValue_, maxValue_);
 }
 
-void SpinEdit::SetValue(int value) { editor_->setText(QString::number(Clamp(value))); }
+void SpinEdit::SetValue(int value) { SetText(QString::number(Clamp(value))); }
 
 void SpinEdit::StepBy(int steps) {
   SetValue(Value() + steps * increment_);

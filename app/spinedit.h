@@ -32,6 +32,9 @@ class SpinEdit : public QWidget {
   int Clamp(int value) const;
 
   QString Text() const;
+  // The text as it stood before the edit now being validated.
+  const QString& ShownText() const { return shownText_; }
+  bool SettingText() const { return settingText_; }
   void SetText(const QString& text);
 
   QLineEdit* Editor() const { return editor_; }
@@ -62,4 +65,6 @@ class SpinEdit : public QWidget {
   int maxValue_ = 100;
   int increment_ = 1;
   int maxLength_ = 0;
+  QString shownText_;
+  bool settingText_ = false;
 };
