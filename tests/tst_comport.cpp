@@ -50,6 +50,11 @@ struct Recorder {
   }
 };
 
+void OpenOn(ComPort& port, const PtyPair& pty) {
+  port.SetPort(pty.SlavePath());
+  port.SetConnected(true);
+}
+
 std::chrono::microseconds ProcessCpuTime() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -89,8 +94,7 @@ void tst_ComPort::init() {
 
 void tst_ComPort::lineSettings() {
   ComPort port;
-  port.SetPort(pty_->SlavePath());
-  port.SetConnected(true);
+  OpenOn(port, *pty_);
   const termios tio = pty_->SlaveSettings();
   QCOMPARE(cfgetispeed(&tio), speed_t(B19200));
   QCOMPARE(cfgetospeed(&tio), speed_t(B19200));
@@ -106,8 +110,7 @@ void tst_ComPort::lineSettings() {
 
 void tst_ComPort::writesExactBytes() {
   ComPort port;
-  port.SetPort(pty_->SlavePath());
-  port.SetConnected(true);
+  OpenOn(port, *pty_);
   QCOMPARE(port.WriteStr("*L?#"), 4);
   QCOMPARE(QByteArray::fromStdString(pty_->ReadFor(4)), QByteArray::fromHex("2a4c3f23"));
   QCOMPARE(QByteArray::fromStdString(pty_->ReadAvailable()), QByteArray());
@@ -119,8 +122,7 @@ void tst_ComPort::controlBytesPassBothWays() {
   Recorder recorder;
   ComPort port;
   recorder.Attach(port);
-  port.SetPort(pty_->SlavePath());
-  port.SetConnected(true);
+  OpenOn(port, *pty_);
   const QByteArray control("\x00\x11\x13\r\n\x7f\xff", 7);
   pty_->Write({control.constData(), size_t(control.size())});
   QTRY_COMPARE(recorder.received, control);
@@ -132,8 +134,7 @@ void tst_ComPort::notificationOrder() {
   Recorder recorder;
   ComPort port;
   recorder.Attach(port);
-  port.SetPort(pty_->SlavePath());
-  port.SetConnected(true);
+  OpenOn(port, *pty_);
   port.SetConnected(true);
   QVERIFY(port.Connected());
   port.SetConnected(false);
@@ -183,8 +184,7 @@ void tst_ComPort::openErrors() {
 // error (EBUSY from TIOCEXCL for a normal user, EWOULDBLOCK from the lock for root).
 void tst_ComPort::portHeldByAnother() {
   ComPort first;
-  first.SetPort(pty_->SlavePath());
-  first.SetConnected(true);
+  OpenOn(first, *pty_);
   ComPort second;
   second.SetPort(pty_->SlavePath());
   try {
@@ -208,8 +208,7 @@ void tst_ComPort::changingPort() {
   Recorder recorder;
   ComPort port;
   recorder.Attach(port);
-  port.SetPort(pty_->SlavePath());
-  port.SetConnected(true);
+  OpenOn(port, *pty_);
   recorder.log.clear();
   port.SetPort(pty_->SlavePath());
   QCOMPARE(recorder.log, QStringList());
@@ -226,8 +225,7 @@ void tst_ComPort::changingPortToMissingName() {
   Recorder recorder;
   ComPort port;
   recorder.Attach(port);
-  port.SetPort(pty_->SlavePath());
-  port.SetConnected(true);
+  OpenOn(port, *pty_);
   recorder.log.clear();
   QVERIFY_THROWS_EXCEPTION(EComPort, port.SetPort("/dev/vortalin-gone"));
   QCOMPARE(recorder.log, QStringList({"before-close 1", "after-close 0", "before-open 0"}));
@@ -241,8 +239,7 @@ void tst_ComPort::closeCarriesOutQueuedHandOver() {
   Recorder recorder;
   TestPort port;
   recorder.Attach(port);
-  port.SetPort(pty_->SlavePath());
-  port.SetConnected(true);
+  OpenOn(port, *pty_);
   pty_->Write("*L00501.00#");
   QVERIFY(WaitWithoutEvents([&] { return port.HandOverQueued(); }));
   recorder.log.clear();
@@ -259,8 +256,7 @@ void tst_ComPort::vanishedDevice() {
   Recorder recorder;
   ComPort port;
   recorder.Attach(port);
-  port.SetPort(pty_->SlavePath());
-  port.SetConnected(true);
+  OpenOn(port, *pty_);
   QVERIFY(port.Receiving());
   pty_->Vanish();
   QTRY_VERIFY(!port.Receiving());
@@ -282,8 +278,7 @@ void tst_ComPort::vanishedDevice() {
   QVERIFY(!port.Connected());
 
   PtyPair fresh;
-  port.SetPort(fresh.SlavePath());
-  port.SetConnected(true);
+  OpenOn(port, fresh);
   QVERIFY(port.Receiving());
   fresh.Write("*L");
   QTRY_COMPARE(recorder.received, QByteArray("*L"));
@@ -293,8 +288,7 @@ void tst_ComPort::vanishedDevice() {
 // ends at its limit (1000 ms + 100 ms per byte) with an error instead of a short count.
 void tst_ComPort::writeBoundedWhenDeviceNeverReads() {
   ComPort port;
-  port.SetPort(pty_->SlavePath());
-  port.SetConnected(true);
+  OpenOn(port, *pty_);
   pty_->FillTowardDevice();
   QElapsedTimer clock;
   clock.start();
@@ -314,14 +308,12 @@ void tst_ComPort::destroyingOpenPortCloses() {
   {
     ComPort port;
     recorder.Attach(port);
-    port.SetPort(pty_->SlavePath());
-    port.SetConnected(true);
+    OpenOn(port, *pty_);
     recorder.log.clear();
   }
   QCOMPARE(recorder.log, QStringList({"before-close 1", "after-close 0"}));
   ComPort again;
-  again.SetPort(pty_->SlavePath());
-  again.SetConnected(true);
+  OpenOn(again, *pty_);
   QVERIFY(again.Connected());
 }
 
