@@ -141,7 +141,8 @@ void TestSim::options_data() {
 
   QTest::newRow("defaults") << QStringList() << 5 << "01.00" << "/dev/ttyVRT0" << 0 << "";
   QTest::newRow("every value option")
-      << QStringList{"--address", "126", "--revision", "02.10", "--link", "/tmp/p", "--delay", "250"}
+      << QStringList{"--address", "126", "--revision", "02.10", "--link", "/tmp/p",
+                     "--delay", "250"}
       << 126 << "02.10" << "/tmp/p" << 250 << "";
   QTest::newRow("values after =")
       << QStringList{"--address=1", "--revision=x.y.z", "--link=/tmp/a=b", "--delay=0"}
@@ -150,7 +151,8 @@ void TestSim::options_data() {
                          << "/dev/ttyVRT0" << 0 << "cnm";
   QTest::newRow("help") << QStringList{"--help"} << 5 << "01.00" << "/dev/ttyVRT0" << 0 << "h";
   QTest::newRow("later option wins")
-      << QStringList{"--address", "9", "--address", "10"} << 10 << "01.00" << "/dev/ttyVRT0" << 0 << "";
+      << QStringList{"--address", "9", "--address", "10"} << 10 << "01.00" << "/dev/ttyVRT0"
+      << 0 << "";
   QTest::newRow("longest delay") << QStringList{"--delay", "60000"} << 5 << "01.00"
                                  << "/dev/ttyVRT0" << 60000 << "";
 }

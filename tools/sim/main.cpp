@@ -41,11 +41,12 @@ void Log(const std::string& text) {
   clock_gettime(CLOCK_REALTIME, &now);
   tm local{};
   localtime_r(&now.tv_sec, &local);
+  char clock[16];
+  std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
   char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
+  std::snprintf(stamp, sizeof stamp, "%s.%03ld ", clock, now.tv_nsec / 1000000);
   // One write per line, so lines from a log shared with other programs never interleave.
-  const std::string line = std::string(stamp) + "." + std::to_string(now.tv_nsec / 1000000 + 1000).substr(1) +
-                           " " + text + "\n";
+  const std::string line = stamp + text + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
@@ -138,7 +139,8 @@ class Outbox {
   // full (the loop then waits for it to take bytes again).
   int Timeout() const {
     if (pieces_.empty() || blocked_) return -1;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(pieces_.front().due - Clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(pieces_.front().due - Clock::now());
     return static_cast<int>(std::max<long>(0, left.count()));
   }
 
@@ -162,8 +164,12 @@ class Outbox {
   }
 
  private:
-  Clock::time_point LastDue() const { return pieces_.empty() ? Clock::time_point{} : pieces_.back().due; }
-  void Queue(Clock::time_point due, std::string bytes) { pieces_.push_back({due, std::move(bytes)}); }
+  Clock::time_point LastDue() const {
+    return pieces_.empty() ? Clock::time_point{} : pieces_.back().due;
+  }
+  void Queue(Clock::time_point due, std::string bytes) {
+    pieces_.push_back({due, std::move(bytes)});
+  }
   std::size_t Pick(std::size_t low, std::size_t high) {
     return std::uniform_int_distribution<std::size_t>(low, high)(random_);
   }
@@ -184,7 +190,8 @@ class Outbox {
   bool blocked_ = false;
 };
 
-void Answer(SimDevice& device, const SimOptions& options, Outbox& outbox, const std::string& command) {
+void Answer(SimDevice& device, const SimOptions& options, Outbox& outbox,
+            const std::string& command) {
   const auto reply = device.Answer(command);
   if (!reply) {
     Log("received " + Printable(command) + " ignored");
@@ -210,7 +217,8 @@ bool Receive(int master, CommandFramer& framer, SimDevice& device, const SimOpti
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) return true;
-    Log(std::string("the pseudo-terminal failed: ") + (n == 0 ? "end of file" : std::strerror(errno)));
+    Log(std::string("the pseudo-terminal failed: ") +
+        (n == 0 ? "end of file" : std::strerror(errno)));
     return false;
   }
 }
@@ -230,10 +238,12 @@ int BlockStopSignals() {
 int Run(const SimOptions& options) {
   std::signal(SIGPIPE, SIG_IGN);
   const int stopFd = BlockStopSignals();
-  if (stopFd < 0) return Fail(kExitNoPort, std::string("cannot watch for signals: ") + std::strerror(errno));
+  if (stopFd < 0)
+    return Fail(kExitNoPort, std::string("cannot watch for signals: ") + std::strerror(errno));
   Pty pty;
   if (auto error = pty.Open(); !error.empty()) return Fail(kExitNoPort, error);
-  if (auto error = PublishLink(options.link, pty.slavePath); !error.empty()) return Fail(kExitNoPort, error);
+  if (auto error = PublishLink(options.link, pty.slavePath); !error.empty())
+    return Fail(kExitNoPort, error);
 
   SimDevice device(options.address, options.revision);
   CommandFramer framer;
@@ -253,7 +263,8 @@ int Run(const SimOptions& options) {
     }
     if (fds[1].revents & POLLIN) {
       signalfd_siginfo info{};
-      if (read(stopFd, &info, sizeof info) > 0) Log("vortalin-sim: stopped by signal " + std::to_string(info.ssi_signo));
+      if (read(stopFd, &info, sizeof info) > 0)
+        Log("vortalin-sim: stopped by signal " + std::to_string(info.ssi_signo));
       break;
     }
     if ((fds[0].revents & POLLIN) && !Receive(pty.master, framer, device, options, outbox)) {
