@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QMessageBox>
 
 namespace {
@@ -30,6 +31,9 @@ void ShowApplicationError(const char* kind, const QString& message) {
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  app.setWindowIcon(QIcon(QStringLiteral(":/icons/vortalin-32.png")));
+  // Lets the desktop match the running window to its menu entry and icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("vortalin"));
   // The language and its catalogues are chosen once, before anything can raise a serial
   // error or show a toolkit text.
   const Translations translations(
