@@ -61,6 +61,11 @@ SpinEdit::SpinEdit(QWidget* parent)
   connect(down_, &QToolButton::clicked, this, [this] { StepBy(-1); });
 }
 
+// The editor outlives this object's own members (QWidget deletes its children later) and
+// loses the focus while it goes, which would ask the length limit, and so this half-gone
+// field, to validate: detach the limit first.
+SpinEdit::~SpinEdit() { editor_->setValidator(nullptr); }
+
 void SpinEdit::SetRange(int minValue, int maxValue) {
   minValue_ = minValue;
   maxValue_ = maxValue;

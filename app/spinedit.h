@@ -17,6 +17,7 @@ class SpinEdit : public QWidget {
 
  public:
   explicit SpinEdit(QWidget* parent = nullptr);
+  ~SpinEdit() override;
 
   int MinValue() const { return minValue_; }
   int MaxValue() const { return maxValue_; }
