@@ -3,7 +3,9 @@
 #include "comcombobox.h"
 #include "comdatapacket.h"
 #include "comport.h"
+#include "comerror.h"
 #include "errordisplay.h"
+#include "portlist.h"
 #include "protocol.h"
 #include "spinedit.h"
 
@@ -92,6 +94,16 @@ void SetLabel(QLabel* label, const QString& text) {
   label->adjustSize();
 }
 
+// The chooser's list is read once, while the window is built. A list that cannot be read
+// ends start-up, reported as the failure to load the chooser's setting that asked for it.
+std::vector<std::string> ReadPortNames() {
+  try {
+    return ComPortNames();
+  } catch (const EComPort& error) {
+    throw EReadError(std::string("Error reading ComComboBox1.ComProperty: ") + error.what());
+  }
+}
+
 }  // namespace
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
@@ -117,7 +129,7 @@ void TForm1::CreateControls() {
 
   Button1 = Place(new QPushButton(QLatin1String(Design("Button1").text), this), "Button1");
   ComComboBox1 = Place(new ComComboBox(this), "ComComboBox1");
-  ComComboBox1->SetPortNames({ComPort::DefaultPort});
+  ComComboBox1->SetPortNames(ReadPortNames());
   Button2 = Place(new QPushButton(QLatin1String(Design("Button2").text), this), "Button2");
 
   for (auto* button : {Button1, Button2}) {
