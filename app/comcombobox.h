@@ -23,13 +23,16 @@ class ComComboBox : public QComboBox {
   void SetPortNames(const std::vector<std::string>& names);
 
   // Binds the chooser to the port and shows the entry that matches the port's name.
-  // Binding to nullptr drops the binding and selects the first entry again.
+  // Binding to nullptr, or the port's destruction, drops the binding and selects the
+  // first entry again.
   void SetComPort(ComPort* port);
   ComPort* BoundPort() const { return port_; }
 
-  // A pick the operator made: raises what the port's change of name raises.
+  // A pick the operator made: raises what the port's change of name raises. The
+  // chooser calls it for every pick, with its errors going to the error display.
   void ApplyPick(int index);
 
  private:
   QPointer<ComPort> port_;
+  QMetaObject::Connection portGone_;
 };
