@@ -172,16 +172,17 @@ void TForm1::Guarded(void (TForm1::*handler)(QObject*), QObject* sender) {
 // The controls go first, then the timer, the splitter (detached from the port) and the
 // port, which closes an open line; its after-close notification then finds no button.
 TForm1::~TForm1() {
-  for (QWidget** control : {reinterpret_cast<QWidget**>(&Label1),
-                            reinterpret_cast<QWidget**>(&Label2),
-                            reinterpret_cast<QWidget**>(&Label3),
-                            reinterpret_cast<QWidget**>(&SpinEdit1),
-                            reinterpret_cast<QWidget**>(&Button1),
-                            reinterpret_cast<QWidget**>(&ComComboBox1),
-                            reinterpret_cast<QWidget**>(&Button2)}) {
-    delete *control;
-    *control = nullptr;
-  }
+  const auto destroy = [](auto*& control) {
+    delete control;
+    control = nullptr;
+  };
+  destroy(Label1);
+  destroy(Label2);
+  destroy(Label3);
+  destroy(SpinEdit1);
+  destroy(Button1);
+  destroy(ComComboBox1);
+  destroy(Button2);
   Timer1.reset();
   ComPort1->SetReceiver({});
   ComDataPacket1.reset();
