@@ -110,6 +110,13 @@ struct Holdings {
 
 constexpr auto kBlankAddress = "Current Address : ";
 
+// The system call that poll() blocks in: architectures without poll(2) use ppoll(2).
+#ifdef SYS_poll
+constexpr long kPollSyscall = SYS_poll;
+#else
+constexpr long kPollSyscall = SYS_ppoll;
+#endif
+
 }  // namespace
 
 class tst_Faults : public QObject {
@@ -171,7 +178,7 @@ void tst_Faults::deviceVanishes() {
       pty_->FillTowardDevice();
       const pid_t self = pid_t(syscall(SYS_gettid));
       std::thread vanisher([&] {
-        if (WaitUntilInSyscall(self, SYS_poll)) pty_->Vanish();
+        if (WaitUntilInSyscall(self, kPollSyscall)) pty_->Vanish();
       });
       try {
         port.WriteStr("*L?#");
