@@ -25,7 +25,8 @@ class ComDataPacket {
   // Appends one chunk of received bytes and hands on every reply now complete.
   void HandleData(std::string_view chunk);
 
-  // What is neither handed on nor dropped yet, and whether a start has been found.
+  // Between chunks: what is neither handed on nor dropped yet, and whether a start has
+  // been found.
   const std::string& Pending() const { return pending_; }
   bool InPacket() const { return inPacket_; }
 
@@ -35,7 +36,9 @@ class ComDataPacket {
 
   std::string pending_;
   bool inPacket_ = false;
-  // Where the start search resumes: everything before it holds no "*L", so a stream
-  // of noise is scanned once, not once per chunk. Always at most pending_.size().
+  // Where the text not yet handed on or dropped begins, while a chunk is dealt with.
+  std::size_t head_ = 0;
+  // Where the start search resumes: nothing before it holds a "*L", so a stream of
+  // noise is scanned once, not once per chunk.
   std::size_t searched_ = 0;
 };
