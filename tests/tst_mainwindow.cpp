@@ -47,6 +47,7 @@ class tst_MainWindow : public QObject {
   void transmit_data();
   void transmit();
   void transmitWhileDisconnected();
+  void failedTransmitKeepsPolling();
   void addressField_data();
   void addressField();
   void connectFailureShowsOneError();
@@ -227,6 +228,21 @@ void tst_MainWindow::transmitWhileDisconnected() {
   QCOMPARE(watcher.seen[0].icon, QMessageBox::NoIcon);
   QVERIFY(form_->Timer1->isActive());
   QCOMPARE(device_->pty.ReadAvailable(), std::string());
+}
+
+// A set-address command that could not be written is reported, and polling goes on: the
+// window must not keep reading "Disconnect" while silently asking nothing any more.
+void tst_MainWindow::failedTransmitKeepsPolling() {
+  Connect();
+  device_->pty.Vanish();
+  QTRY_VERIFY(!form_->ComPort1->Receiving());
+  ModalWatcher watcher;
+  form_->Timer1->stop();  // keep the poll tick from reporting first
+  QTest::mouseClick(form_->Button1, Qt::LeftButton);
+  QCOMPARE(watcher.seen.size(), 1);
+  QVERIFY(watcher.seen[0].text.startsWith(QStringLiteral("WriteFile function failed (win error code: ")));
+  QVERIFY(form_->Timer1->isActive());
+  QCOMPARE(form_->Button2->text(), QStringLiteral("Disconnect"));
 }
 
 // Key sequences typed into the address field (after selecting its text), and what the
