@@ -12,8 +12,8 @@
 
 namespace {
 
-// What start-up shows when the window cannot be built, in the words technicians know
-// from the original tool, before the program exits with code 1.
+// What start-up shows when the window cannot be built, in the wording that support
+// scripts and technicians already know, before the program exits with code 1.
 void ShowApplicationError(const char* kind, const QString& message) {
   QString text = QStringLiteral("Exception %1 in module %2 at %3.\r\n")
                      .arg(QLatin1String(kind), QFileInfo(QCoreApplication::applicationFilePath()).fileName(),

@@ -52,8 +52,8 @@ constexpr std::array<ControlDesign, 7> kControls{{
 // unless) a window manager reports the real one.
 constexpr QMargins kAssumedFrame{4, 23, 4, 4};
 
-// A sans-serif face with the metrics of the original small dialog font: at 11 pixels
-// every label fits in front of the control to its right.
+// A sans-serif face with the metrics of a classic small dialog font: at 11 pixels every
+// label fits in front of the control to its right.
 QFont DesignFont() {
   QFont font;
   font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
