@@ -1,5 +1,7 @@
 #include "cliarguments.h"
 
+#include "wholenumber.h"
+
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -35,18 +37,6 @@ const CommandDesign* FindCommand(std::string_view name) {
   for (const auto& command : kCommands)
     if (name == command.name) return &command;
   return nullptr;
-}
-
-// A whole decimal number within [low, high], nothing else: no sign, no spaces.
-std::optional<int> WholeNumber(const std::string& text, int low, int high) {
-  if (text.empty() || text.size() > 6) return std::nullopt;
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  if (value < low || value > high) return std::nullopt;
-  return value;
 }
 
 struct SplitArguments {

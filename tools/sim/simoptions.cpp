@@ -2,6 +2,8 @@
 
 #include "simdevice.h"
 
+#include "wholenumber.h"
+
 #include <array>
 #include <optional>
 #include <string_view>
@@ -16,18 +18,6 @@ struct OptionDesign {
   const char* help;
   Apply apply;            // returns an error text, empty when the value was taken
 };
-
-// A whole decimal number within [low, high], nothing else.
-std::optional<int> WholeNumber(const std::string& text, int low, int high) {
-  if (text.empty() || text.size() > 6) return std::nullopt;
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  if (value < low || value > high) return std::nullopt;
-  return value;
-}
 
 std::string ApplyAddress(SimOptions& options, const std::string& value) {
   const auto address = WholeNumber(value, SimDevice::MinAddress, SimDevice::MaxAddress);
